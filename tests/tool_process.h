@@ -1,0 +1,35 @@
+// Runs the built content-repair executable as a separate process, the way a
+// user or a script starts it, and collects what it leaves behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct RunOptions {
+    std::vector<std::string> arguments;
+    // Without administrator rights, so that permission bits and read-only
+    // attributes bind (a root run ignores them).
+    bool unprivileged = false;
+    // The file system refuses any write to the content file while the tool runs.
+    bool refuseWrites = false;
+    // Standard output refuses every write.
+    bool unwritableStdout = false;
+};
+
+struct RunResult {
+    bool timedOut = false;
+    int exitStatus = -1; // meaningful only when the process exited by itself
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// The platform's line end on a text-mode standard output.
+extern const char* const newline;
+
+// Starts the tool with `workDirectory` as its working directory and a standard
+// input that never delivers a byte, and waits for it, ending it after a few
+// seconds: a tool that waits for input or hangs comes back as timedOut.
+// `outputDirectory` receives the captured output files.
+RunResult runTool(const std::filesystem::path& workDirectory,
+                  const std::filesystem::path& outputDirectory, const RunOptions& options = {});
