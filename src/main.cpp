@@ -30,7 +30,8 @@ FileStream openContentFile() {
     return FileStream(std::fopen(contentFileName, "r+b"));
 }
 
-// The close is where the buffered byte reaches the file, so its result counts.
+// A failed close may still mean that the byte never reached the file, so its
+// result counts.
 bool closeStream(FileStream& stream) {
     return stream == nullptr || std::fclose(stream.release()) == 0;
 }
@@ -48,9 +49,11 @@ void reportFailure(const char* failure, int error) {
     }
 }
 
+// The byte is flushed before the close because some C runtimes' fclose
+// (Wine's msvcrt among them) return success even when its own flush failed.
 bool writeRepairedVersion(std::FILE* stream) {
     return std::fseek(stream, versionOffset, SEEK_SET) == 0 &&
-           std::fputc(repairedVersion, stream) != EOF;
+           std::fputc(repairedVersion, stream) != EOF && std::fflush(stream) == 0;
 }
 
 } // namespace
