@@ -11,7 +11,7 @@ struct RunOptions {
     // Without administrator rights, so that permission bits and read-only
     // attributes bind (a root run ignores them).
     bool unprivileged = false;
-    // The file system refuses any write to the content file while the tool runs.
+    // Every write of the tool to a regular file fails (POSIX only).
     bool refuseWrites = false;
     // Standard output refuses every write.
     bool unwritableStdout = false;
@@ -30,6 +30,6 @@ extern const char* const newline;
 // Starts the tool with `workDirectory` as its working directory and a standard
 // input that never delivers a byte, and waits for it, ending it after a few
 // seconds: a tool that waits for input or hangs comes back as timedOut.
-// `outputDirectory` receives the captured output files.
+// `outputDirectory` holds what the run needs outside the working directory.
 RunResult runTool(const std::filesystem::path& workDirectory,
                   const std::filesystem::path& outputDirectory, const RunOptions& options = {});
