@@ -1,5 +1,6 @@
 // Black-box runs of the built tool in scratch directories: what a run prints,
 // its exit status, and what it does to the files it finds.
+#include "file_lock.h"
 #include "header_cases.h"
 #include "scratch_dir.h"
 #include "tool_process.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -124,6 +126,21 @@ TEST_F(RepairRun, PatchesTheFileInPlace) {
     EXPECT_EQ(readBytes(otherName), repaired(repairableFile(4096)));
 }
 
+// Nothing but the header is read or written, however large the file; a
+// sparse file shows it without filling the disk.
+TEST_F(RepairRun, HugeSparseFileChangesOnlyTheVersionByte) {
+    constexpr std::uintmax_t size = std::uintmax_t{5} << 30U;
+    const Bytes start = repairableFile(4096);
+    writeContentFile(start);
+    fs::resize_file(scratch.contentFile(), size);
+
+    expectRepairAttempted(run());
+
+    EXPECT_EQ(fs::file_size(scratch.contentFile()), size);
+    EXPECT_EQ(readBytes(scratch.contentFile(), 0, start.size()), repaired(start));
+    EXPECT_EQ(readBytes(scratch.contentFile(), size - 4096, 4096), Bytes(4096, 0x00));
+}
+
 TEST_F(RepairRun, SecondRunFindsNothingToRepair) {
     writeContentFile(repairableFile(64));
 
@@ -144,6 +161,54 @@ TEST_F(RepairRun, RepairsAFileThatAnotherProcessHoldsOpen) {
 
     expectRepairAttempted(result);
     EXPECT_EQ(contentFile(), repaired(repairableFile(64)));
+}
+
+// However two runs interleave, the file ends at version 3 with nothing else
+// changed, and each run prints one of its two lines.
+TEST_F(RepairRun, TwoRunsAtOnceLeaveTheFileRepairedOnce) {
+    const Bytes original = repairableFile(4096);
+    for (int round = 0; round < 10; ++round) {
+        writeContentFile(original);
+        ToolRun first(scratch.work(), scratch.root());
+        ToolRun second(scratch.work(), scratch.root());
+        const RunResult results[] = {first.wait(), second.wait()};
+
+        int attempts = 0;
+        for (const RunResult& result : results) {
+            ASSERT_FALSE(result.timedOut);
+            EXPECT_EQ(result.exitStatus, 0);
+            EXPECT_TRUE(result.standardOutput == attemptingToRepair ||
+                        result.standardOutput == notAValidInput)
+                << result.standardOutput;
+            EXPECT_EQ(result.standardError, "");
+            attempts += result.standardOutput == attemptingToRepair ? 1 : 0;
+        }
+        EXPECT_GE(attempts, 1);
+        ASSERT_EQ(contentFile(), repaired(original)) << "round " << round;
+    }
+}
+
+// The tool takes no lock, so another process's lock never holds it up.
+TEST_F(RepairRun, FileLockedByAnotherProcessDoesNotHoldTheRunUp) {
+    const Bytes original = repairableFile(64);
+    writeContentFile(original);
+    RunResult result;
+    {
+        const LockedFile locked(scratch.contentFile());
+        result = run();
+    }
+
+#ifdef _WIN32
+    // Windows enforces the lock on the header read too (Wine does not).
+    if (result.standardOutput == notAValidInput) {
+        expectNotAValidInput(result);
+        EXPECT_EQ(contentFile(), original);
+        return;
+    }
+#endif
+    // Advisory locks do not bind a program that takes none.
+    expectRepairAttempted(result);
+    EXPECT_EQ(contentFile(), repaired(original));
 }
 
 TEST_F(RepairRun, DirectoryInPlaceOfTheFileIsNotValid) {

@@ -78,6 +78,18 @@ Bytes readBytes(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+Bytes readBytes(const fs::path& path, std::uintmax_t offset, std::size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    Bytes bytes(count);
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    if (!in) {
+        throw std::runtime_error("cannot read " + std::to_string(count) + " bytes at " +
+                                 std::to_string(offset) + " of " + path.string());
+    }
+    return bytes;
+}
+
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {

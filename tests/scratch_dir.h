@@ -3,6 +3,8 @@
 //   root/work/   the tool's working directory
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,4 +32,5 @@ private:
 
 void writeBytes(const std::filesystem::path& path, const Bytes& bytes);
 Bytes readBytes(const std::filesystem::path& path);
+Bytes readBytes(const std::filesystem::path& path, std::uintmax_t offset, std::size_t count);
 std::string readText(const std::filesystem::path& path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,28 @@ struct RunResult {
 // The platform's line end on a text-mode standard output.
 extern const char* const newline;
 
-// Starts the tool with `workDirectory` as its working directory and a standard
-// input that never delivers a byte, and waits for it, ending it after a few
+// One run of the tool, started with `workDirectory` as its working directory
+// and a standard input that never delivers a byte. It is ended after a few
 // seconds: a tool that waits for input or hangs comes back as timedOut.
 // `outputDirectory` holds what the run needs outside the working directory.
-RunResult runTool(const std::filesystem::path& workDirectory,
-                  const std::filesystem::path& outputDirectory, const RunOptions& options = {});
+class ToolRun {
+public:
+    ToolRun(const std::filesystem::path& workDirectory,
+            const std::filesystem::path& outputDirectory, const RunOptions& options = {});
+    ~ToolRun();
+    ToolRun(const ToolRun&) = delete;
+    ToolRun& operator=(const ToolRun&) = delete;
+
+    // Waits for the run to end and collects its output; call it once.
+    RunResult wait();
+
+private:
+    struct Process;
+    std::unique_ptr<Process> process_;
+};
+
+inline RunResult runTool(const std::filesystem::path& workDirectory,
+                         const std::filesystem::path& outputDirectory,
+                         const RunOptions& options = {}) {
+    return ToolRun(workDirectory, outputDirectory, options).wait();
+}

@@ -1,19 +1,23 @@
+#include "file_lock.h"
 #include "scratch_dir.h"
 #include "tool_process.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <stdexcept>
-#include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <system_error>
 #include <unistd.h>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -50,6 +54,13 @@ Pipe makePipe() {
         throwSystemError("pipe");
     }
     return {ends[0], ends[1]};
+}
+
+void closeEnd(int& descriptor) {
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
 }
 
 // Until every writer has closed its end: the child's exit or its alarm.
@@ -108,8 +119,17 @@ Account unprivilegedAccount() {
 
 } // namespace
 
-RunResult runTool(const fs::path& workDirectory, const fs::path& outputDirectory,
-                  const RunOptions& options) {
+struct ToolRun::Process {
+    pid_t child = -1;
+    Pipe input{-1, -1};
+    Pipe output{-1, -1};
+    Pipe error{-1, -1};
+    bool outputCaptured = true;
+};
+
+ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& outputDirectory,
+                 const RunOptions& options)
+    : process_(std::make_unique<Process>()) {
     fs::path program = builtTool();
     const bool dropRights = options.unprivileged && ::geteuid() == 0;
     Account account{};
@@ -121,13 +141,15 @@ RunResult runTool(const fs::path& workDirectory, const fs::path& outputDirectory
         program = copy;
     }
 
+    Process& process = *process_;
     // Pipes rather than files carry the output: a file size limit binds
     // regular files only.
-    const Pipe output =
-        options.unwritableStdout ? Pipe{-1, openOrThrow("/dev/full", O_WRONLY)} : makePipe();
-    const Pipe error = makePipe();
+    process.outputCaptured = !options.unwritableStdout;
+    process.output =
+        process.outputCaptured ? makePipe() : Pipe{-1, openOrThrow("/dev/full", O_WRONLY)};
+    process.error = makePipe();
     // The write end stays open in this process, so a read of stdin would block.
-    const Pipe input = makePipe();
+    process.input = makePipe();
 
     std::vector<std::string> argumentStorage{program.string()};
     argumentStorage.insert(argumentStorage.end(), options.arguments.begin(),
@@ -138,35 +160,66 @@ RunResult runTool(const fs::path& workDirectory, const fs::path& outputDirectory
     }
     argv.push_back(nullptr);
 
-    const pid_t child = ::fork();
-    if (child < 0) {
+    process.child = ::fork();
+    if (process.child < 0) {
         throwSystemError("fork");
     }
-    if (child == 0) {
-        startChild(program, argv.data(), workDirectory, input.readEnd, output.writeEnd,
-                   error.writeEnd, options, dropRights ? &account : nullptr);
+    if (process.child == 0) {
+        startChild(program, argv.data(), workDirectory, process.input.readEnd,
+                   process.output.writeEnd, process.error.writeEnd, options,
+                   dropRights ? &account : nullptr);
     }
-    ::close(output.writeEnd);
-    ::close(error.writeEnd);
+    closeEnd(process.input.readEnd);
+    closeEnd(process.output.writeEnd);
+    closeEnd(process.error.writeEnd);
+}
 
-    RunResult result;
-    if (!options.unwritableStdout) {
-        result.standardOutput = readAll(output.readEnd);
+ToolRun::~ToolRun() {
+    if (process_->child > 0) {
+        ::kill(process_->child, SIGKILL);
+        static_cast<void>(wait());
     }
-    result.standardError = readAll(error.readEnd);
+}
+
+RunResult ToolRun::wait() {
+    Process& process = *process_;
+    RunResult result;
+    if (process.outputCaptured) {
+        result.standardOutput = readAll(process.output.readEnd);
+    }
+    result.standardError = readAll(process.error.readEnd);
 
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
+    while (::waitpid(process.child, &status, 0) < 0) {
         if (errno != EINTR) {
             throwSystemError("waitpid");
         }
     }
-    ::close(input.readEnd);
-    ::close(input.writeEnd);
-    ::close(output.readEnd);
-    ::close(error.readEnd);
+    process.child = -1;
+    closeEnd(process.input.writeEnd);
+    closeEnd(process.output.readEnd);
+    closeEnd(process.error.readEnd);
 
     result.timedOut = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+struct LockedFile::Hold {
+    int descriptor = -1;
+};
+
+LockedFile::LockedFile(const fs::path& file) : hold_(std::make_unique<Hold>()) {
+    hold_->descriptor = openOrThrow(file, O_RDWR);
+    struct flock wholeFile {};
+    wholeFile.l_type = F_WRLCK;
+    wholeFile.l_whence = SEEK_SET;
+    if (::flock(hold_->descriptor, LOCK_EX | LOCK_NB) != 0 ||
+        ::fcntl(hold_->descriptor, F_SETLK, &wholeFile) != 0) {
+        throwSystemError("lock " + file.string());
+    }
+}
+
+LockedFile::~LockedFile() {
+    ::close(hold_->descriptor);
 }

@@ -1,10 +1,12 @@
+#include "file_lock.h"
 #include "tool_process.h"
 
-#include <windows.h>
-
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include <windows.h>
 
 namespace fs = std::filesystem;
 
@@ -111,8 +113,21 @@ void appendQuoted(std::wstring& commandLine, const std::wstring& argument) {
 
 } // namespace
 
-RunResult runTool(const fs::path& workDirectory, const fs::path& /*outputDirectory*/,
-                  const RunOptions& options) {
+struct ToolRun::Process {
+    Pipe input;
+    Pipe output;
+    Pipe error;
+    Handle process;
+    Handle thread;
+    bool outputCaptured = true;
+};
+
+ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& /*outputDirectory*/,
+                 const RunOptions& options)
+    : process_(std::make_unique<Process>()) {
+    if (options.refuseWrites) {
+        throw std::logic_error("Windows has no switch that makes a write fail");
+    }
     // Run as an administrator, a Windows program is still bound by the
     // read-only attribute; under Wine the suite runs unprivileged (cmake/wine-run).
     const fs::path program = builtTool();
@@ -123,47 +138,83 @@ RunResult runTool(const fs::path& workDirectory, const fs::path& /*outputDirecto
         appendQuoted(commandLine, fs::path(argument).wstring());
     }
 
-    Pipe input = makePipe(true);
-    Pipe output = makePipe(false);
-    Pipe error = makePipe(false);
-    if (options.unwritableStdout) {
+    Process& process = *process_;
+    process.input = makePipe(true);
+    process.output = makePipe(false);
+    process.error = makePipe(false);
+    process.outputCaptured = !options.unwritableStdout;
+    if (!process.outputCaptured) {
         // With no reader left, every write to the pipe fails.
-        output.readEnd.reset();
-    }
-    if (options.refuseWrites) {
-        throw std::logic_error("Windows has no switch that makes a write fail");
+        process.output.readEnd.reset();
     }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.readEnd.get();
-    startup.hStdOutput = output.writeEnd.get();
-    startup.hStdError = error.writeEnd.get();
+    startup.hStdInput = process.input.readEnd.get();
+    startup.hStdOutput = process.output.writeEnd.get();
+    startup.hStdError = process.error.writeEnd.get();
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         workDirectory.c_str(), &startup, &started)) {
         throwLastError("CreateProcessW");
     }
-    const Handle process(started.hProcess);
-    const Handle thread(started.hThread);
-    input.readEnd.reset();
-    output.writeEnd.reset();
-    error.writeEnd.reset();
+    process.process = Handle(started.hProcess);
+    process.thread = Handle(started.hThread);
+    // Only the child holds these ends now, so the pipes end with it.
+    process.input.readEnd.reset();
+    process.output.writeEnd.reset();
+    process.error.writeEnd.reset();
+}
 
+ToolRun::~ToolRun() {
+    if (process_->process.get() != nullptr) {
+        TerminateProcess(process_->process.get(), 1);
+        WaitForSingleObject(process_->process.get(), INFINITE);
+    }
+}
+
+// The tool's output is far smaller than a pipe's buffer, so it is read once
+// the process has ended.
+RunResult ToolRun::wait() {
+    Process& process = *process_;
     RunResult result;
-    if (WaitForSingleObject(process.get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), INFINITE);
+    if (WaitForSingleObject(process.process.get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
+        TerminateProcess(process.process.get(), 1);
+        WaitForSingleObject(process.process.get(), INFINITE);
         result.timedOut = true;
     }
     DWORD exitCode = 0;
-    if (!result.timedOut && GetExitCodeProcess(process.get(), &exitCode)) {
+    if (!result.timedOut && GetExitCodeProcess(process.process.get(), &exitCode)) {
         result.exitStatus = static_cast<int>(exitCode);
     }
-    if (!options.unwritableStdout) {
-        result.standardOutput = readAll(output.readEnd.get());
+    process.process.reset();
+    process.thread.reset();
+    if (process.outputCaptured) {
+        result.standardOutput = readAll(process.output.readEnd.get());
     }
-    result.standardError = readAll(error.readEnd.get());
+    result.standardError = readAll(process.error.readEnd.get());
     return result;
+}
+
+struct LockedFile::Hold {
+    Handle file;
+    OVERLAPPED region{};
+};
+
+LockedFile::LockedFile(const fs::path& file) : hold_(std::make_unique<Hold>()) {
+    hold_->file = Handle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (hold_->file.get() == nullptr) {
+        throwLastError("CreateFileW");
+    }
+    if (!LockFileEx(hold_->file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                    MAXDWORD, MAXDWORD, &hold_->region)) {
+        throwLastError("LockFileEx");
+    }
+}
+
+LockedFile::~LockedFile() {
+    UnlockFileEx(hold_->file.get(), 0, MAXDWORD, MAXDWORD, &hold_->region);
 }
