@@ -1,5 +1,6 @@
 #include "content_header.h"
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -8,9 +9,11 @@ using HeaderBytes = std::array<unsigned char, headerSize>;
 
 // Decoded byte by byte, so the result does not depend on the host's byte order.
 std::uint32_t decodeLittleEndian32(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8U |
-           static_cast<std::uint32_t>(bytes[2]) << 16U |
-           static_cast<std::uint32_t>(bytes[3]) << 24U;
+    std::uint32_t value = 0;
+    for (std::size_t i = sizeof value; i > 0; --i) {
+        value = static_cast<std::uint32_t>(value << CHAR_BIT) | bytes[i - 1];
+    }
+    return value;
 }
 
 // The record's field offsets are the file's, so they place each field's bytes.

@@ -26,11 +26,13 @@ constexpr std::uint8_t repairableVersion = 2;
 constexpr long versionOffset = 8;
 constexpr std::uint8_t repairedVersion = 3;
 
-static_assert(sizeof(ContentHeader) == headerSize, "the header record is the file's nine bytes");
+static_assert(sizeof(ContentHeader) == headerSize, "the record is the file's nine leading bytes");
 static_assert(sizeof(ContentHeader::lead) == 4 && sizeof(ContentHeader::tag) == 4 &&
                   sizeof(ContentHeader::version) == 1,
-              "field sizes are fixed by the file format");
-static_assert(offsetof(ContentHeader, tag) == 4 && offsetof(ContentHeader, version) == 8,
+              "the file format fixes each field's size");
+static_assert(offsetof(ContentHeader, tag) == sizeof(ContentHeader::lead) &&
+                  offsetof(ContentHeader, version) ==
+                      offsetof(ContentHeader, tag) + sizeof(ContentHeader::tag),
               "the fields follow each other without a gap");
 static_assert(offsetof(ContentHeader, version) == versionOffset,
               "the repair rewrites the record's version byte");

@@ -10,7 +10,7 @@
 namespace {
 
 struct StreamCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
+    void operator()(std::FILE* stream) const { static_cast<void>(std::fclose(stream)); }
 };
 using Stream = std::unique_ptr<std::FILE, StreamCloser>;
 

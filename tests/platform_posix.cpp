@@ -2,9 +2,11 @@
 #include "scratch_dir.h"
 #include "tool_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -83,11 +85,14 @@ struct Account {
 };
 
 Account unprivilegedAccount() {
-    const passwd* nobody = ::getpwnam("nobody");
-    if (nobody == nullptr) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> strings(16384);
+    if (::getpwnam_r("nobody", &entry, strings.data(), strings.size(), &found) != 0 ||
+        found == nullptr) {
         throw std::runtime_error("no user 'nobody' to run as");
     }
-    return {nobody->pw_uid, nobody->pw_gid};
+    return {entry.pw_uid, entry.pw_gid};
 }
 
 // Between fork and exec only async-signal-safe calls are made; any failure
@@ -155,9 +160,9 @@ ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& outputDirectory,
     argumentStorage.insert(argumentStorage.end(), options.arguments.begin(),
                            options.arguments.end());
     std::vector<char*> argv;
-    for (std::string& argument : argumentStorage) {
-        argv.push_back(argument.data());
-    }
+    argv.reserve(argumentStorage.size() + 1);
+    std::transform(argumentStorage.begin(), argumentStorage.end(), std::back_inserter(argv),
+                   [](std::string& argument) { return argument.data(); });
     argv.push_back(nullptr);
 
     process.child = ::fork();
@@ -175,9 +180,16 @@ ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& outputDirectory,
 }
 
 ToolRun::~ToolRun() {
-    if (process_->child > 0) {
-        ::kill(process_->child, SIGKILL);
-        static_cast<void>(wait());
+    Process& process = *process_;
+    if (process.child > 0) {
+        ::kill(process.child, SIGKILL);
+        int status = 0;
+        while (::waitpid(process.child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    for (int* descriptor :
+         {&process.input.writeEnd, &process.output.readEnd, &process.error.readEnd}) {
+        closeEnd(*descriptor);
     }
 }
 

@@ -55,12 +55,12 @@ Pipe makePipe(bool childReads) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    if (CreatePipe(&readEnd, &writeEnd, &inheritable, 0) == FALSE) {
         throwLastError("CreatePipe");
     }
     Pipe pipe{Handle(readEnd), Handle(writeEnd)};
     HANDLE kept = childReads ? writeEnd : readEnd;
-    if (!SetHandleInformation(kept, HANDLE_FLAG_INHERIT, 0)) {
+    if (SetHandleInformation(kept, HANDLE_FLAG_INHERIT, 0) == FALSE) {
         throwLastError("SetHandleInformation");
     }
     return pipe;
@@ -70,7 +70,7 @@ std::string readAll(HANDLE readEnd) {
     std::string text;
     char buffer[4096];
     DWORD count = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    while (ReadFile(readEnd, buffer, sizeof buffer, &count, nullptr) != FALSE && count > 0) {
         text.append(buffer, count);
     }
     return text;
@@ -155,8 +155,8 @@ ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& /*outputDirector
     startup.hStdOutput = process.output.writeEnd.get();
     startup.hStdError = process.error.writeEnd.get();
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        workDirectory.c_str(), &startup, &started)) {
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       workDirectory.c_str(), &startup, &started) == FALSE) {
         throwLastError("CreateProcessW");
     }
     process.process = Handle(started.hProcess);
@@ -185,7 +185,7 @@ RunResult ToolRun::wait() {
         result.timedOut = true;
     }
     DWORD exitCode = 0;
-    if (!result.timedOut && GetExitCodeProcess(process.process.get(), &exitCode)) {
+    if (!result.timedOut && GetExitCodeProcess(process.process.get(), &exitCode) != FALSE) {
         result.exitStatus = static_cast<int>(exitCode);
     }
     process.process.reset();
@@ -209,8 +209,8 @@ LockedFile::LockedFile(const fs::path& file) : hold_(std::make_unique<Hold>()) {
     if (hold_->file.get() == nullptr) {
         throwLastError("CreateFileW");
     }
-    if (!LockFileEx(hold_->file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                    MAXDWORD, MAXDWORD, &hold_->region)) {
+    if (LockFileEx(hold_->file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   MAXDWORD, MAXDWORD, &hold_->region) == FALSE) {
         throwLastError("LockFileEx");
     }
 }

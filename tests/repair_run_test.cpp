@@ -24,8 +24,10 @@ namespace {
 
 constexpr std::size_t versionByte = 8;
 
-const std::string attemptingToRepair = std::string("Attempting to repair") + newline;
-const std::string notAValidInput = std::string("Not a valid input") + newline;
+// A message as the tool prints it: one line.
+std::string line(const char* message) {
+    return std::string(message) + newline;
+}
 
 Bytes repaired(Bytes bytes) {
     bytes.at(versionByte) = 0x03;
@@ -62,14 +64,14 @@ protected:
 void expectNotAValidInput(const RunResult& result) {
     ASSERT_FALSE(result.timedOut) << "the tool hung";
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardOutput, notAValidInput);
+    EXPECT_EQ(result.standardOutput, line("Not a valid input"));
     EXPECT_EQ(result.standardError, "");
 }
 
 void expectRepairAttempted(const RunResult& result) {
     ASSERT_FALSE(result.timedOut) << "the tool hung";
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardOutput, attemptingToRepair);
+    EXPECT_EQ(result.standardOutput, line("Attempting to repair"));
     EXPECT_EQ(result.standardError, "");
 }
 
@@ -157,7 +159,7 @@ TEST_F(RepairRun, RepairsAFileThatAnotherProcessHoldsOpen) {
     ASSERT_NE(heldOpen, nullptr);
 
     const RunResult result = run();
-    std::fclose(heldOpen);
+    EXPECT_EQ(std::fclose(heldOpen), 0);
 
     expectRepairAttempted(result);
     EXPECT_EQ(contentFile(), repaired(repairableFile(64)));
@@ -177,11 +179,11 @@ TEST_F(RepairRun, TwoRunsAtOnceLeaveTheFileRepairedOnce) {
         for (const RunResult& result : results) {
             ASSERT_FALSE(result.timedOut);
             EXPECT_EQ(result.exitStatus, 0);
-            EXPECT_TRUE(result.standardOutput == attemptingToRepair ||
-                        result.standardOutput == notAValidInput)
+            EXPECT_TRUE(result.standardOutput == line("Attempting to repair") ||
+                        result.standardOutput == line("Not a valid input"))
                 << result.standardOutput;
             EXPECT_EQ(result.standardError, "");
-            attempts += result.standardOutput == attemptingToRepair ? 1 : 0;
+            attempts += result.standardOutput == line("Attempting to repair") ? 1 : 0;
         }
         EXPECT_GE(attempts, 1);
         ASSERT_EQ(contentFile(), repaired(original)) << "round " << round;
@@ -200,7 +202,7 @@ TEST_F(RepairRun, FileLockedByAnotherProcessDoesNotHoldTheRunUp) {
 
 #ifdef _WIN32
     // Windows enforces the lock on the header read too (Wine does not).
-    if (result.standardOutput == notAValidInput) {
+    if (result.standardOutput == line("Not a valid input")) {
         expectNotAValidInput(result);
         EXPECT_EQ(contentFile(), original);
         return;
@@ -309,7 +311,7 @@ TEST_F(RepairRun, FailedWriteIsReportedAndExitsWithOne) {
 
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.standardOutput, attemptingToRepair);
+    EXPECT_EQ(result.standardOutput, line("Attempting to repair"));
     expectStartsWith(result.standardError, "Repair failed");
     EXPECT_EQ(result.standardError.find('\n'), result.standardError.size() - 1)
         << "one line on stderr: " << result.standardError;

@@ -53,9 +53,10 @@ ScratchDir::~ScratchDir() {
 
 std::vector<std::string> ScratchDir::workEntries() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(work_)) {
-        names.push_back(entry.path().filename().string());
-    }
+    const fs::directory_iterator entries(work_);
+    std::transform(
+        fs::begin(entries), fs::end(entries), std::back_inserter(names),
+        [](const fs::directory_entry& entry) { return entry.path().filename().string(); });
     std::sort(names.begin(), names.end());
     return names;
 }
