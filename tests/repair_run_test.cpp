@@ -75,8 +75,14 @@ void expectRepairAttempted(const RunResult& result) {
     EXPECT_EQ(result.standardError, "");
 }
 
-void expectStartsWith(const std::string& text, const std::string& prefix) {
-    EXPECT_EQ(text.substr(0, prefix.size()), prefix) << "in: " << text;
+// Exit status 1 and one line on stderr, which begins with `failure`.
+void expectFailure(const RunResult& result, const std::string& failure) {
+    ASSERT_FALSE(result.timedOut) << "the tool hung";
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError.substr(0, failure.size()), failure)
+        << "stderr: " << result.standardError;
+    EXPECT_EQ(result.standardError.find('\n'), result.standardError.size() - 1)
+        << "one line on stderr: " << result.standardError;
 }
 
 // Every header case, end to end: the message, the exit status, and the file's
@@ -249,29 +255,17 @@ TEST_F(RepairRun, ReadOnlyFileIsNotValidAndUnchanged) {
     EXPECT_EQ(contentFile(), repairableFile(64));
 }
 
-// Without the announcement on standard output, the file is not touched.
-TEST_F(RepairRun, UnwritableOutputLeavesTheFileAloneAndExitsWithOne) {
+// Without the announcement on standard output the file is not touched, and
+// a run that could not report fails.
+TEST_F(RepairRun, UnwritableOutputFailsTheRunAndLeavesTheFileAlone) {
+    RunOptions noOutput;
+    noOutput.unwritableStdout = true;
+
+    expectFailure(run(noOutput), "Output failed");
     writeContentFile(repairableFile(64));
-    RunOptions noOutput;
-    noOutput.unwritableStdout = true;
+    expectFailure(run(noOutput), "Output failed");
 
-    const RunResult result = run(noOutput);
-
-    ASSERT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitStatus, 1);
-    expectStartsWith(result.standardError, "Output failed");
     EXPECT_EQ(contentFile(), repairableFile(64));
-}
-
-TEST_F(RepairRun, UnwritableOutputOnAnInvalidFileExitsWithOne) {
-    RunOptions noOutput;
-    noOutput.unwritableStdout = true;
-
-    const RunResult result = run(noOutput);
-
-    ASSERT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitStatus, 1);
-    expectStartsWith(result.standardError, "Output failed");
 }
 
 // Whatever the command line holds, the tool works on Content.vrax alone.
@@ -309,12 +303,8 @@ TEST_F(RepairRun, FailedWriteIsReportedAndExitsWithOne) {
 
     const RunResult result = run(refusing);
 
-    ASSERT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitStatus, 1);
+    expectFailure(result, "Repair failed");
     EXPECT_EQ(result.standardOutput, line("Attempting to repair"));
-    expectStartsWith(result.standardError, "Repair failed");
-    EXPECT_EQ(result.standardError.find('\n'), result.standardError.size() - 1)
-        << "one line on stderr: " << result.standardError;
     EXPECT_EQ(contentFile(), repairableFile(64));
 }
 
