@@ -129,7 +129,6 @@ struct ToolRun::Process {
     Pipe input{-1, -1};
     Pipe output{-1, -1};
     Pipe error{-1, -1};
-    bool outputCaptured = true;
 };
 
 ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& outputDirectory,
@@ -149,9 +148,8 @@ ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& outputDirectory,
     Process& process = *process_;
     // Pipes rather than files carry the output: a file size limit binds
     // regular files only.
-    process.outputCaptured = !options.unwritableStdout;
     process.output =
-        process.outputCaptured ? makePipe() : Pipe{-1, openOrThrow("/dev/full", O_WRONLY)};
+        options.unwritableStdout ? Pipe{-1, openOrThrow("/dev/full", O_WRONLY)} : makePipe();
     process.error = makePipe();
     // The write end stays open in this process, so a read of stdin would block.
     process.input = makePipe();
@@ -196,7 +194,7 @@ ToolRun::~ToolRun() {
 RunResult ToolRun::wait() {
     Process& process = *process_;
     RunResult result;
-    if (process.outputCaptured) {
+    if (process.output.readEnd >= 0) {
         result.standardOutput = readAll(process.output.readEnd);
     }
     result.standardError = readAll(process.error.readEnd);
@@ -208,9 +206,6 @@ RunResult ToolRun::wait() {
         }
     }
     process.child = -1;
-    closeEnd(process.input.writeEnd);
-    closeEnd(process.output.readEnd);
-    closeEnd(process.error.readEnd);
 
     result.timedOut = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

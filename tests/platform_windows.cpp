@@ -119,7 +119,6 @@ struct ToolRun::Process {
     Pipe error;
     Handle process;
     Handle thread;
-    bool outputCaptured = true;
 };
 
 ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& /*outputDirectory*/,
@@ -142,8 +141,7 @@ ToolRun::ToolRun(const fs::path& workDirectory, const fs::path& /*outputDirector
     process.input = makePipe(true);
     process.output = makePipe(false);
     process.error = makePipe(false);
-    process.outputCaptured = !options.unwritableStdout;
-    if (!process.outputCaptured) {
+    if (options.unwritableStdout) {
         // With no reader left, every write to the pipe fails.
         process.output.readEnd.reset();
     }
@@ -190,7 +188,7 @@ RunResult ToolRun::wait() {
     }
     process.process.reset();
     process.thread.reset();
-    if (process.outputCaptured) {
+    if (process.output.readEnd.get() != nullptr) {
         result.standardOutput = readAll(process.output.readEnd.get());
     }
     result.standardError = readAll(process.error.readEnd.get());

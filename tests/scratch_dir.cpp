@@ -90,11 +90,3 @@ Bytes readBytes(const fs::path& path, std::uintmax_t offset, std::size_t count) 
     }
     return bytes;
 }
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path.string());
-    }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}

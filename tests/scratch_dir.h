@@ -33,4 +33,3 @@ private:
 void writeBytes(const std::filesystem::path& path, const Bytes& bytes);
 Bytes readBytes(const std::filesystem::path& path);
 Bytes readBytes(const std::filesystem::path& path, std::uintmax_t offset, std::size_t count);
-std::string readText(const std::filesystem::path& path);
